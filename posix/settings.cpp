@@ -25,7 +25,7 @@ extern "C" BOOL SystemParametersInfoA(UINT uiAction, UINT /*uiParam*/, PVOID pvP
         if ((fWinIni & SPIF_UPDATEINIFILE) == 0 || !profile::write_speed(static_cast<int>(speed)))
             return FALSE;
         if ((fWinIni & SPIF_SENDWININICHANGE) != 0)
-            broadcast_setting_change(uiAction, static_cast<int>(speed));
+            broadcast::setting_changed(uiAction, static_cast<int>(speed));
         return TRUE;
     }
     default:

@@ -36,6 +36,9 @@ void ScratchHome::SetUp()
     profile = profile_dir / "profile";
     check(setenv("HOME", (root / "home").c_str(), 1) == 0, "setenv");
     check(setenv("XDG_CONFIG_HOME", config_home.c_str(), 1) == 0, "setenv");
+    // No session bus unless a test starts its own.
+    check(unsetenv("DBUS_SESSION_BUS_ADDRESS") == 0, "unsetenv");
+    check(setenv("XDG_RUNTIME_DIR", root.c_str(), 1) == 0, "setenv");
 }
 
 void ScratchHome::TearDown()

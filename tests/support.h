@@ -12,8 +12,9 @@
 
 namespace fs = std::filesystem;
 
-// Gives each test a fresh home folder of its own: HOME and XDG_CONFIG_HOME point
-// into a temporary folder, so that no test touches a real profile.
+// Gives each test a fresh home folder of its own: HOME, XDG_CONFIG_HOME and
+// XDG_RUNTIME_DIR point into a temporary folder and DBUS_SESSION_BUS_ADDRESS is
+// unset, so that no test touches a real profile or a real session bus.
 class ScratchHome : public ::testing::Test {
 protected:
     void SetUp() override;
