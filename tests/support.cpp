@@ -34,6 +34,7 @@ void ScratchHome::SetUp()
     config_home = root / "config";
     profile_dir = config_home / "ptrspeed";
     profile = profile_dir / "profile";
+    fs::create_directory(root / "home");
     check(setenv("HOME", (root / "home").c_str(), 1) == 0, "setenv");
     check(setenv("XDG_CONFIG_HOME", config_home.c_str(), 1) == 0, "setenv");
     // No session bus unless a test starts its own.
@@ -69,7 +70,27 @@ std::optional<int> stored_speed()
     return speed;
 }
 
-Outcome run_program(const std::string &input, const std::string &exe)
+namespace {
+
+// In the child: connects fd as asked, with pipe_end for Stream::pipe.
+bool connect(int fd, Stream how, int pipe_end)
+{
+    switch (how) {
+    case Stream::pipe:
+        return dup2(pipe_end, fd) != -1;
+    case Stream::closed:
+        return close(fd) == 0;
+    case Stream::full_device: {
+        int full = open("/dev/full", O_WRONLY);
+        return full != -1 && dup2(full, fd) != -1;
+    }
+    }
+    return false;
+}
+
+} // namespace
+
+Outcome run_program(const Launch &run)
 {
     int in[2], out[2];
     check(pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0, "pipe2");
@@ -77,20 +98,23 @@ Outcome run_program(const std::string &input, const std::string &exe)
     check(pid != -1, "fork");
     if (pid == 0) {
         // A new session has no controlling terminal.
-        if (setsid() == -1 || dup2(in[0], STDIN_FILENO) == -1 || dup2(out[1], STDOUT_FILENO) == -1)
+        if (setsid() == -1 || !connect(STDIN_FILENO, run.in, in[0]) || !connect(STDOUT_FILENO, run.out, out[1]) ||
+            (!run.cwd.empty() && chdir(run.cwd.c_str()) == -1))
             _exit(127);
-        execl(exe.c_str(), exe.c_str(), static_cast<char *>(nullptr));
+        execl(run.exe.c_str(), run.exe.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
     close(in[0]);
     close(out[1]);
     // The input fits in the pipe; a program that does not read it must not block us.
     signal(SIGPIPE, SIG_IGN);
-    if (!input.empty()) {
-        EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    if (!run.input.empty()) {
+        EXPECT_EQ(write(in[1], run.input.data(), run.input.size()), static_cast<ssize_t>(run.input.size()));
     }
     close(in[1]);
 
+    // Reads the output until the program closes it, which it does at the latest
+    // when it ends.
     Outcome r;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(run_timeout_ms);
     char buf[4096];

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 // XDG_RUNTIME_DIR point into a temporary folder and DBUS_SESSION_BUS_ADDRESS is
 // unset, so that no test touches a real profile or a real session bus.
 class ScratchHome : public ::testing::Test {
-protected:
+public:
     void SetUp() override;
     void TearDown() override;
 
@@ -39,9 +39,24 @@ struct Outcome {
     int status = -1; // as waitpid reports it
 };
 
-// Runs the program in a session of its own, with no terminal, input on
-// standard input and standard output read through a pipe.
-Outcome run_program(const std::string &input, const std::string &exe = PTRSPEED_EXE);
+// What a standard stream of the program is connected to.
+enum class Stream { pipe, closed, full_device };
+
+struct Launch {
+    std::string input;               // written to standard input through a pipe
+    Stream in = Stream::pipe;
+    Stream out = Stream::pipe;       // read through a pipe into Outcome::out
+    std::string exe = PTRSPEED_EXE;
+    std::string cwd;                 // empty: the test's own
+};
+
+// Runs the program in a session of its own, with no terminal.
+Outcome run_program(const Launch &run);
+
+inline Outcome run_program(const std::string &input, const std::string &exe = PTRSPEED_EXE)
+{
+    return run_program(Launch{input, Stream::pipe, Stream::pipe, exe, {}});
+}
 
 // Runs fn in a child process with the rights of an unprivileged user (the
 // "nobody" user when the tests run as root) and returns whether it returned
