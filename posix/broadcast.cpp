@@ -38,7 +38,7 @@ template <typename F> bool bind(void *lib, const char *name, F &f)
 
 bool load(BusLibrary &bus)
 {
-    void *lib = dlopen(bus_library, RTLD_NOW | RTLD_LOCAL);
+    void *lib = dlopen(bus_library, RTLD_LAZY | RTLD_LOCAL); // lazy: most of the library is never called
     if (lib == nullptr)
         return false;
     // The library stays loaded for the rest of the process.
