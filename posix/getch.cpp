@@ -18,7 +18,7 @@ constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr size_t signal_count = sizeof ending_signals / sizeof ending_signals[0];
 
 int terminal = -1;
-termios saved;                        // the terminal as it was before the wait
+termios saved;                         // the terminal as it was before the wait
 volatile sig_atomic_t in_key_mode = 0; // whether saved still has to be put back
 struct sigaction previous[signal_count];
 

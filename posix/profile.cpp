@@ -172,8 +172,8 @@ int parse_speed(std::string_view text)
         std::string_view value = trim(line.substr(speed_key.size()));
         int n = 0;
         auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
-        bool valid = ec == std::errc() && end == value.data() + value.size() && !value.empty() &&
-                     n >= min_speed && n <= max_speed;
+        bool valid = ec == std::errc() && end == value.data() + value.size() && !value.empty() && n >= min_speed &&
+                     n <= max_speed;
         speed = valid ? n : default_speed; // the last MouseSpeed line counts
     });
     return speed;

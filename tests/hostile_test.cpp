@@ -47,14 +47,20 @@ std::ostream &operator<<(std::ostream &os, const HostileCase &c)
     return os << c.name;
 }
 
-const std::string many_lines = [] {
+// A profile of some megabytes of the user's own lines.
+std::string many_lines()
+{
+    constexpr size_t megabytes = 4;
     std::string s;
-    for (int i = 0; s.size() < 4 * 1024 * 1024; ++i)
+    for (int i = 0; s.size() < (megabytes << 20); ++i)
         s += "Line" + std::to_string(i) + "=" + std::string(60, 'x') + "\n";
     return s;
-}();
+}
 
-const std::string with_nul = std::string("Odd=a\0b\n", 8);
+std::string with_nul()
+{
+    return {"Odd=a\0b\n", 8};
+}
 
 class Hostile : public ScratchHome, public ::testing::WithParamInterface<HostileCase> {};
 
@@ -75,12 +81,12 @@ TEST_P(Hostile, EndsNormallyAndWritesOnlyTheProfile)
 INSTANTIATE_TEST_SUITE_P(
     Environments, Hostile,
     ::testing::Values(
-        HostileCase{"stdin_closed", [](ScratchHome &) {}, Stream::closed, Stream::pipe, "",
-                    "config/ptrspeed", "config/ptrspeed/profile", "MouseSpeed=12\n"},
+        HostileCase{"stdin_closed", [](ScratchHome &) {}, Stream::closed, Stream::pipe, "", "config/ptrspeed",
+                    "config/ptrspeed/profile", "MouseSpeed=12\n"},
         // With its descriptor closed, what is written must not land in a file
         // the program opens, such as the new profile.
-        HostileCase{"stdout_closed", [](ScratchHome &) {}, Stream::pipe, Stream::closed, "15\n",
-                    "config/ptrspeed", "config/ptrspeed/profile", "MouseSpeed=15\n"},
+        HostileCase{"stdout_closed", [](ScratchHome &) {}, Stream::pipe, Stream::closed, "15\n", "config/ptrspeed",
+                    "config/ptrspeed/profile", "MouseSpeed=15\n"},
         HostileCase{"stdout_full_device", [](ScratchHome &) {}, Stream::pipe, Stream::full_device, "15\n",
                     "config/ptrspeed", "config/ptrspeed/profile", "MouseSpeed=15\n"},
         HostileCase{"profile_is_symlink",
@@ -99,22 +105,16 @@ INSTANTIATE_TEST_SUITE_P(
                         fs::create_directory_symlink(h.root / "elsewhere", h.profile_dir);
                     },
                     Stream::pipe, Stream::pipe, "15\n", "config/ptrspeed", "elsewhere/profile", "MouseSpeed=3\n"},
-        HostileCase{"xdg_relative",
-                    [](ScratchHome &) { setenv("XDG_CONFIG_HOME", "config", 1); },
-                    Stream::pipe, Stream::pipe, "15\n", "home/.config", "home/.config/ptrspeed/profile",
-                    "MouseSpeed=15\n"},
-        HostileCase{"xdg_empty",
-                    [](ScratchHome &) { setenv("XDG_CONFIG_HOME", "", 1); },
-                    Stream::pipe, Stream::pipe, "15\n", "home/.config", "home/.config/ptrspeed/profile",
-                    "MouseSpeed=15\n"},
-        HostileCase{"profile_of_megabytes",
-                    [](ScratchHome &h) { h.write_profile(many_lines + "MouseSpeed=12\n"); },
+        HostileCase{"xdg_relative", [](ScratchHome &) { setenv("XDG_CONFIG_HOME", "config", 1); }, Stream::pipe,
+                    Stream::pipe, "15\n", "home/.config", "home/.config/ptrspeed/profile", "MouseSpeed=15\n"},
+        HostileCase{"xdg_empty", [](ScratchHome &) { setenv("XDG_CONFIG_HOME", "", 1); }, Stream::pipe, Stream::pipe,
+                    "15\n", "home/.config", "home/.config/ptrspeed/profile", "MouseSpeed=15\n"},
+        HostileCase{"profile_of_megabytes", [](ScratchHome &h) { h.write_profile(many_lines() + "MouseSpeed=12\n"); },
                     Stream::pipe, Stream::pipe, "15\n", "config/ptrspeed", "config/ptrspeed/profile",
-                    many_lines + "MouseSpeed=15\n"},
-        HostileCase{"profile_with_nul_byte",
-                    [](ScratchHome &h) { h.write_profile(with_nul + "MouseSpeed=12\n"); },
+                    many_lines() + "MouseSpeed=15\n"},
+        HostileCase{"profile_with_nul_byte", [](ScratchHome &h) { h.write_profile(with_nul() + "MouseSpeed=12\n"); },
                     Stream::pipe, Stream::pipe, "15\n", "config/ptrspeed", "config/ptrspeed/profile",
-                    with_nul + "MouseSpeed=15\n"}),
+                    with_nul() + "MouseSpeed=15\n"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 class HostileHome : public ScratchHome {};

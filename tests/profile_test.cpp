@@ -37,10 +37,15 @@ INSTANTIATE_TEST_SUITE_P(
                       ParseCase{"above", "MouseSpeed=21\n", 10}, ParseCase{"negative", "MouseSpeed=-3\n", 10},
                       ParseCase{"huge", "MouseSpeed=4294967311\n", 10}, ParseCase{"letters", "MouseSpeed=abc\n", 10},
                       ParseCase{"trailing_letters", "MouseSpeed=7x\n", 10}, ParseCase{"no_value", "MouseSpeed=\n", 10},
-                      ParseCase{"blanks_and_cr", "MouseSpeed= 7 \r\n", 7}, ParseCase{"other_case", "mousespeed=7\n", 10},
+                      ParseCase{"blanks_and_cr", "MouseSpeed= 7 \r\n", 7},
+                      ParseCase{"other_case", "mousespeed=7\n", 10},
                       ParseCase{"among_others", "Theme=dark\nMouseSpeed=5\nSize=3\n", 5},
                       ParseCase{"last_counts", "MouseSpeed=5\nMouseSpeed=6\n", 6},
-                      ParseCase{"nul_byte", std::string("MouseSpeed=1\0" "5\n", 15), 10},
+                      ParseCase{"nul_byte",
+                                std::string("MouseSpeed=1\0"
+                                            "5\n",
+                                            15),
+                                10},
                       ParseCase{"binary", std::string("\0\xff\n=\n\n", 6), 10}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -177,13 +182,12 @@ TEST_P(Location, FollowsTheConfigFolderRules)
     EXPECT_EQ(profile::directory(), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Environments, Location,
-    ::testing::Values(LocationCase{"xdg", "/xdg", "/home", "/xdg/ptrspeed"},
-                      LocationCase{"xdg_unset", nullptr, "/home", "/home/.config/ptrspeed"},
-                      LocationCase{"xdg_empty", "", "/home", "/home/.config/ptrspeed"},
-                      LocationCase{"xdg_relative", "rel/xdg", "/home", "/home/.config/ptrspeed"},
-                      LocationCase{"home_unset", nullptr, nullptr, nullptr}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Environments, Location,
+                         ::testing::Values(LocationCase{"xdg", "/xdg", "/home", "/xdg/ptrspeed"},
+                                           LocationCase{"xdg_unset", nullptr, "/home", "/home/.config/ptrspeed"},
+                                           LocationCase{"xdg_empty", "", "/home", "/home/.config/ptrspeed"},
+                                           LocationCase{"xdg_relative", "rel/xdg", "/home", "/home/.config/ptrspeed"},
+                                           LocationCase{"home_unset", nullptr, nullptr, nullptr}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

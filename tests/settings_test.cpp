@@ -16,7 +16,8 @@ class Settings : public ScratchHome {};
 TEST_F(Settings, QueryReportsTheDefaultThenTheStoredValue)
 {
     EXPECT_EQ(stored_speed(), 10);
-    EXPECT_EQ(SystemParametersInfoA(SPI_SETMOUSESPEED, 0, as_param(15), SPIF_UPDATEINIFILE | SPIF_SENDWININICHANGE), TRUE);
+    EXPECT_EQ(SystemParametersInfoA(SPI_SETMOUSESPEED, 0, as_param(15), SPIF_UPDATEINIFILE | SPIF_SENDWININICHANGE),
+              TRUE);
     EXPECT_EQ(stored_speed(), 15);
     EXPECT_EQ(read_file(profile), "MouseSpeed=15\n");
 }
@@ -54,16 +55,16 @@ TEST_P(Refused, ChangesNothing)
 
 constexpr UINT store_and_announce = SPIF_UPDATEINIFILE | SPIF_SENDWININICHANGE;
 
-INSTANTIATE_TEST_SUITE_P(
-    Calls, Refused,
-    ::testing::Values(RefusedCase{"zero", SPI_SETMOUSESPEED, 0, store_and_announce},
-                      RefusedCase{"negative", SPI_SETMOUSESPEED, -3, store_and_announce},
-                      RefusedCase{"above_scale", SPI_SETMOUSESPEED, 21, store_and_announce},
-                      RefusedCase{"int_max", SPI_SETMOUSESPEED, INT32_MAX, store_and_announce},
-                      RefusedCase{"wraps_to_15", SPI_SETMOUSESPEED, (intptr_t{1} << 32) + 15, store_and_announce},
-                      RefusedCase{"not_stored", SPI_SETMOUSESPEED, 15, SPIF_SENDWININICHANGE},
-                      RefusedCase{"no_flags", SPI_SETMOUSESPEED, 15, 0},
-                      RefusedCase{"unknown_action", 114, 15, store_and_announce}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Calls, Refused,
+                         ::testing::Values(RefusedCase{"zero", SPI_SETMOUSESPEED, 0, store_and_announce},
+                                           RefusedCase{"negative", SPI_SETMOUSESPEED, -3, store_and_announce},
+                                           RefusedCase{"above_scale", SPI_SETMOUSESPEED, 21, store_and_announce},
+                                           RefusedCase{"int_max", SPI_SETMOUSESPEED, INT32_MAX, store_and_announce},
+                                           RefusedCase{"wraps_to_15", SPI_SETMOUSESPEED, (intptr_t{1} << 32) + 15,
+                                                       store_and_announce},
+                                           RefusedCase{"not_stored", SPI_SETMOUSESPEED, 15, SPIF_SENDWININICHANGE},
+                                           RefusedCase{"no_flags", SPI_SETMOUSESPEED, 15, 0},
+                                           RefusedCase{"unknown_action", 114, 15, store_and_announce}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -43,11 +43,11 @@ struct Outcome {
 enum class Stream { pipe, closed, full_device };
 
 struct Launch {
-    std::string input;               // written to standard input through a pipe
+    std::string input; // written to standard input through a pipe
     Stream in = Stream::pipe;
-    Stream out = Stream::pipe;       // read through a pipe into Outcome::out
+    Stream out = Stream::pipe; // read through a pipe into Outcome::out
     std::string exe = PTRSPEED_EXE;
-    std::string cwd;                 // empty: the test's own
+    std::string cwd; // empty: the test's own
 };
 
 // Runs the program in a session of its own, with no terminal.

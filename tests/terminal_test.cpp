@@ -16,8 +16,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto patience = 10s;  // for anything the program should do promptly
-constexpr auto settle = 300ms;  // long enough for a program that does not wait to end
+constexpr auto patience = 10s; // for anything the program should do promptly
+constexpr auto settle = 300ms; // long enough for a program that does not wait to end
 
 // The program run on a pseudo-terminal of its own, as its controlling terminal.
 class TerminalRun {
@@ -48,7 +48,8 @@ public:
         }
         if (piped_input) {
             close(in[0]);
-            EXPECT_EQ(write(in[1], piped_input->data(), piped_input->size()), static_cast<ssize_t>(piped_input->size()));
+            EXPECT_EQ(write(in[1], piped_input->data(), piped_input->size()),
+                      static_cast<ssize_t>(piped_input->size()));
             close(in[1]);
         }
     }
@@ -224,7 +225,8 @@ TEST_P(SignalDuringWait, EndsTheProgramAndRestoresTheTerminal)
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, SignalDuringWait,
-                         ::testing::Values(SignalCase{"ctrl_c", "\x03", SIGINT}, SignalCase{"ctrl_backslash", "\x1c", SIGQUIT},
+                         ::testing::Values(SignalCase{"ctrl_c", "\x03", SIGINT},
+                                           SignalCase{"ctrl_backslash", "\x1c", SIGQUIT},
                                            SignalCase{"sigterm", "", SIGTERM}, SignalCase{"sighup", "", SIGHUP}),
                          [](const auto &info) { return std::string(info.param.name); });
 

@@ -106,15 +106,14 @@ TEST_P(TextModeIn, CrLfReadsAsOneLineEnd)
     EXPECT_EQ(lines, GetParam().lines);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, TextModeIn,
-    ::testing::Values(InCase{"crlf", {"15\r\n\r\nx\r\n"}, {"15\n", "\n", "x\n"}},
-                      InCase{"lf", {"15\nx"}, {"15\n", "x"}},
-                      InCase{"lone_cr_stays", {"a\rb\r\r\n"}, {"a\rb\r\n"}},
-                      InCase{"cr_at_end_of_input", {"a\r"}, {"a\r"}},
-                      InCase{"crlf_split_between_reads", {"15\r", "\nx\r", "y"}, {"15\n", "x\ry"}},
-                      InCase{"empty", {}, {}}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Inputs, TextModeIn,
+                         ::testing::Values(InCase{"crlf", {"15\r\n\r\nx\r\n"}, {"15\n", "\n", "x\n"}},
+                                           InCase{"lf", {"15\nx"}, {"15\n", "x"}},
+                                           InCase{"lone_cr_stays", {"a\rb\r\r\n"}, {"a\rb\r\n"}},
+                                           InCase{"cr_at_end_of_input", {"a\r"}, {"a\r"}},
+                                           InCase{"crlf_split_between_reads", {"15\r", "\nx\r", "y"}, {"15\n", "x\ry"}},
+                                           InCase{"empty", {}, {}}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(TextModeInError, ReadErrorEndsTheInput)
 {

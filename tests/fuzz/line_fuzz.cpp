@@ -5,7 +5,6 @@
 // recording stand-in of the platform, with standard input read from the data.
 #include <windows.h>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,15 +31,16 @@ int expected_speed(const uint8_t *data, size_t size)
         ++n;
     const uint8_t *p = data, *end = data + n; // the line without its line end; a NUL ends it early
     auto at = [&](const uint8_t *q) { return q < end ? *q : 0; };
+    auto is_digit = [](unsigned c) { return c >= '0' && c <= '9'; };
     while (at(p) == ' ' || (at(p) >= '\t' && at(p) <= '\r'))
         ++p;
     bool negative = at(p) == '-';
     if (at(p) == '-' || at(p) == '+')
         ++p;
-    if (!std::isdigit(at(p)))
+    if (!is_digit(at(p)))
         return queried_speed;
     int64_t magnitude = 0;
-    for (; std::isdigit(at(p)); ++p)
+    for (; is_digit(at(p)); ++p)
         if (magnitude <= int_max + 1)
             magnitude = magnitude * 10 + (at(p) - '0');
     int64_t value = negative ? -magnitude : magnitude;
