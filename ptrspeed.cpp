@@ -9,8 +9,10 @@
 #include <conio.h>
 #include <windows.h>
 
-// The line typed at the prompt: up to 254 characters and the terminating zero.
-char chname[256];
+// The line typed at the prompt: the read stores up to 254 characters and a
+// terminating zero.
+constexpr int line_limit = 255;
+char chname[line_limit];
 
 int main()
 {
@@ -24,7 +26,7 @@ int main()
     printf("\nEnter New speed: ");
     fflush(stdout);
 
-    fgets(chname, 255, stdin);
+    fgets(chname, line_limit, stdin);
 
     // A decimal number at the start of the line, after any white space, replaces
     // the speed; without one the queried speed stays. A number too large for an

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-extern char chname[256];
+extern char chname[255];
 int ptrspeed_main();
 
 namespace {
