@@ -21,6 +21,7 @@ int terminal = -1;
 termios saved;                         // the terminal as it was before the wait
 volatile sig_atomic_t in_key_mode = 0; // whether saved still has to be put back
 struct sigaction previous[signal_count];
+size_t caught = 0; // how many of ending_signals have our handler, in order
 
 int set_terminal(const termios &t)
 {
@@ -60,16 +61,17 @@ bool catch_ending_signals()
     sigemptyset(&sa.sa_mask);
     for (int sig : ending_signals)
         sigaddset(&sa.sa_mask, sig);
-    for (size_t i = 0; i < signal_count; ++i)
-        if (sigaction(ending_signals[i], &sa, &previous[i]) == -1)
+    for (caught = 0; caught < signal_count; ++caught)
+        if (sigaction(ending_signals[caught], &sa, &previous[caught]) == -1)
             return false;
     return true;
 }
 
+// Gives back the handlers that were there before.
 void release_ending_signals()
 {
-    for (size_t i = 0; i < signal_count; ++i)
-        sigaction(ending_signals[i], &previous[i], nullptr);
+    for (; caught > 0; --caught)
+        sigaction(ending_signals[caught - 1], &previous[caught - 1], nullptr);
 }
 
 int read_key()
