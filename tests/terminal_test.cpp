@@ -22,14 +22,18 @@ constexpr auto settle = 300ms; // long enough for a program that does not wait t
 // The program run on a pseudo-terminal of its own, as its controlling terminal.
 class TerminalRun {
 public:
-    // With piped_input, standard input is a pipe holding it instead of the terminal.
-    explicit TerminalRun(const std::optional<std::string> &piped_input = std::nullopt)
+    // With piped_input, standard input is a pipe holding it instead of the
+    // terminal. Under a shell, the program runs as a job of its own in the
+    // foreground, under a parent in the terminal's session, as a shell starts
+    // it, so that Ctrl+Z stops it.
+    explicit TerminalRun(const std::optional<std::string> &piped_input = std::nullopt, bool under_shell = false)
     {
         if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) == -1)
             throw std::runtime_error("openpty");
         before_ = settings();
         int in[2] = {-1, -1};
-        if (piped_input && pipe(in) == -1)
+        int report[2] = {-1, -1};
+        if ((piped_input && pipe(in) == -1) || pipe(report) == -1)
             throw std::runtime_error("pipe");
         pid_ = fork();
         if (pid_ == -1)
@@ -42,10 +46,32 @@ public:
             dup2(piped_input ? in[0] : slave_, STDIN_FILENO);
             dup2(slave_, STDOUT_FILENO);
             dup2(slave_, STDERR_FILENO);
-            closefrom(STDERR_FILENO + 1);
-            execl(PTRSPEED_EXE, PTRSPEED_EXE, static_cast<char *>(nullptr));
-            _exit(127);
+            pid_t program = under_shell ? fork() : 0;
+            if (program == 0) {
+                if (under_shell) {
+                    // A job of its own, in the foreground of the terminal.
+                    setpgid(0, 0);
+                    signal(SIGTTOU, SIG_IGN);
+                    tcsetpgrp(STDOUT_FILENO, getpid());
+                    signal(SIGTTOU, SIG_DFL);
+                }
+                closefrom(STDERR_FILENO + 1);
+                execl(PTRSPEED_EXE, PTRSPEED_EXE, static_cast<char *>(nullptr));
+                _exit(127);
+            }
+            // The shell: tells the test which process is the program and ends
+            // as the program does.
+            setpgid(program, program);
+            int status = 0;
+            if (write(report[1], &program, sizeof program) != sizeof program || waitpid(program, &status, 0) != program)
+                _exit(127);
+            _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
         }
+        close(report[1]);
+        program_ = pid_;
+        if (under_shell && read(report[0], &program_, sizeof program_) != sizeof program_)
+            throw std::runtime_error("no program started");
+        close(report[0]);
         if (piped_input) {
             close(in[0]);
             EXPECT_EQ(write(in[1], piped_input->data(), piped_input->size()),
@@ -127,7 +153,34 @@ public:
         return n;
     }
 
-    pid_t pid() const { return pid_; }
+    // The program's process (under a shell, not the shell's).
+    pid_t pid() const { return program_; }
+
+    // Whether the program is stopped, as Ctrl+Z leaves it under a shell.
+    bool wait_stopped()
+    {
+        auto deadline = std::chrono::steady_clock::now() + patience;
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::string stat = read_file("/proc/" + std::to_string(program_) + "/stat");
+            size_t paren = stat.rfind(')');
+            if (paren != std::string::npos && stat.compare(paren, 3, ") T") == 0)
+                return true;
+            drain(10);
+        }
+        return false;
+    }
+
+    // Waits until the terminal is in the program's key mode: no line editing.
+    bool wait_key_mode()
+    {
+        auto deadline = std::chrono::steady_clock::now() + patience;
+        while ((settings().c_lflag & ICANON) != 0U)
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            else
+                drain(10);
+        return true;
+    }
 
     std::string output;
 
@@ -146,7 +199,8 @@ private:
     }
 
     int master_ = -1, slave_ = -1;
-    pid_t pid_ = -1;
+    pid_t pid_ = -1;     // the process started: the program, or the shell above it
+    pid_t program_ = -1; // the program
     termios before_ = {};
     std::optional<int> status_;
 };
@@ -229,6 +283,48 @@ INSTANTIATE_TEST_SUITE_P(Signals, SignalDuringWait,
                                            SignalCase{"ctrl_backslash", "\x1c", SIGQUIT},
                                            SignalCase{"sigterm", "", SIGTERM}, SignalCase{"sighup", "", SIGHUP}),
                          [](const auto &info) { return std::string(info.param.name); });
+
+class StopKey : public ScratchHome {};
+
+TEST_F(StopKey, UnderAShellStopsWithTheTerminalRestoredAndGoesOn)
+{
+    TerminalRun run(std::nullopt, true);
+    ASSERT_TRUE(run.wait_for("Enter New speed: "));
+    run.type("14\r");
+    ASSERT_TRUE(run.wait_for("Hit Enter to exit."));
+    ASSERT_TRUE(run.wait_key_mode());
+
+    run.type("\x1a"); // Ctrl+Z
+    ASSERT_TRUE(run.wait_stopped());
+    EXPECT_TRUE(run.settings_restored()) << "a stopped program leaves the terminal as it found it";
+
+    ASSERT_EQ(kill(run.pid(), SIGCONT), 0);
+    ASSERT_TRUE(run.wait_key_mode()) << "going on, it takes the terminal back into key mode";
+    size_t mark = run.output.size();
+    run.type("x");
+    EXPECT_TRUE(exited_normally(run.wait_exit()));
+    EXPECT_EQ(run.output.substr(mark), "");
+    EXPECT_TRUE(run.settings_restored());
+    EXPECT_EQ(stored_speed(), 14);
+}
+
+TEST_F(StopKey, WithoutAShellTheWaitGoesOn)
+{
+    TerminalRun run; // a process group no shell controls is not stopped
+    ASSERT_TRUE(run.wait_for("Enter New speed: "));
+    run.type("\r");
+    ASSERT_TRUE(run.wait_for("Hit Enter to exit."));
+    ASSERT_TRUE(run.wait_key_mode());
+    size_t mark = run.output.size();
+    run.type("\x1a");
+    std::this_thread::sleep_for(settle);
+    ASSERT_TRUE(run.running());
+    ASSERT_TRUE(run.wait_key_mode());
+    run.type("x");
+    EXPECT_TRUE(exited_normally(run.wait_exit()));
+    EXPECT_EQ(run.output.substr(mark), "");
+    EXPECT_TRUE(run.settings_restored());
+}
 
 class RedirectedInput : public ScratchHome {};
 
