@@ -44,7 +44,12 @@ void ScratchHome::SetUp()
 
 void ScratchHome::TearDown()
 {
+    // Folders a test made unwritable must be writable again to be emptied.
     std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        if (it->is_directory() && !it->is_symlink())
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(root, ec);
 }
 
