@@ -30,7 +30,7 @@ struct BusLibrary {
     decltype(&sd_bus_close_unref) close_unref;
 };
 
-template <typename F> bool bind(void *lib, const char *name, F &f)
+template <typename F> bool resolve(void *lib, const char *name, F &f)
 {
     f = reinterpret_cast<F>(dlsym(lib, name));
     return f != nullptr;
@@ -42,10 +42,11 @@ bool load(BusLibrary &bus)
     if (lib == nullptr)
         return false;
     // The library stays loaded for the rest of the process.
-    return bind(lib, "sd_bus_open_user", bus.open_user) && bind(lib, "sd_bus_emit_signal", bus.emit_signal) &&
-           bind(lib, "sd_bus_call_method_async", bus.call_method_async) && bind(lib, "sd_bus_process", bus.process) &&
-           bind(lib, "sd_bus_get_fd", bus.get_fd) && bind(lib, "sd_bus_get_events", bus.get_events) &&
-           bind(lib, "sd_bus_get_timeout", bus.get_timeout) && bind(lib, "sd_bus_close_unref", bus.close_unref);
+    return resolve(lib, "sd_bus_open_user", bus.open_user) && resolve(lib, "sd_bus_emit_signal", bus.emit_signal) &&
+           resolve(lib, "sd_bus_call_method_async", bus.call_method_async) &&
+           resolve(lib, "sd_bus_process", bus.process) && resolve(lib, "sd_bus_get_fd", bus.get_fd) &&
+           resolve(lib, "sd_bus_get_events", bus.get_events) && resolve(lib, "sd_bus_get_timeout", bus.get_timeout) &&
+           resolve(lib, "sd_bus_close_unref", bus.close_unref);
 }
 
 // Whether a session bus can be reached the way the bus library looks for one.
