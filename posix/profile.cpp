@@ -1,5 +1,7 @@
 #include "profile.h"
 
+#include "fdio.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -56,20 +58,6 @@ bool read_all(int fd, std::string &out)
             return true;
         out.append(buf, static_cast<size_t>(n));
     }
-}
-
-bool write_all(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        ssize_t n = write(fd, data.data(), data.size());
-        if (n == -1) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
 }
 
 // A file that is not there, or whose folder is not there, is missing.

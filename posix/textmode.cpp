@@ -1,5 +1,7 @@
 #include "textmode.h"
 
+#include "fdio.h"
+
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -59,21 +61,6 @@ ssize_t text_read(void *cookie, char *buf, size_t size)
     return static_cast<ssize_t>(n);
 }
 
-bool write_all(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n == -1) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 ssize_t text_write(void *cookie, const char *buf, size_t size)
 {
     int fd = *static_cast<int *>(cookie);
@@ -86,7 +73,7 @@ ssize_t text_write(void *cookie, const char *buf, size_t size)
                 out[n++] = '\r';
             out[n++] = buf[i++];
         }
-        if (!write_all(fd, out, n))
+        if (!write_all(fd, {out, n}))
             return 0; // a write error
     }
     return static_cast<ssize_t>(size);
